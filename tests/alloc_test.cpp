@@ -15,6 +15,7 @@ void *__libc_memalign(size_t, size_t);
 void __libc_free(void *);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 namespace {
 bool g_counting = false;
 long g_allocations = 0;
@@ -23,7 +24,6 @@ void note() {
 }
 }  // namespace
 
-#if !defined(__SANITIZE_ADDRESS__)
 extern "C" {
 void *malloc(size_t n) {
     note();
