@@ -5,4 +5,6 @@
 # This file includes the relevant testing commands required for 
 # testing this directory and lists subdirectories to be tested as well.
 subdirs("src")
+subdirs("readers/card")
 subdirs("tests")
+subdirs("tests/card")
