@@ -7,16 +7,25 @@
 namespace vesk::tool {
 
 namespace {
-const char *meaning(int rc) {
-    switch (rc) {
-    case VESK_E_LOAD: return "reader library not loaded or reader not open";
-    case VESK_E_BIND: return "reader library incomplete, or no card answered";
+const char *meaning(const Failure &f) {
+    bool recorded = f.record_code != 0 || !f.record_text.empty();
+    if (f.connecting) {
+        // -1 and -2 are Vesk_RD's own only when nothing was recorded;
+        // otherwise they are rf_init's result.
+        if (recorded) return "the reader library refused the port settings";
+        if (f.rc == VESK_E_LOAD) return "the reader library could not be loaded";
+        if (f.rc == VESK_E_BIND) return "the reader library lacks an entry point";
+        return "connecting failed";
+    }
+    switch (f.rc) {
+    case VESK_E_LOAD: return "the reader is not open";
+    case VESK_E_BIND: return "no card answered";
     case VESK_E_LOAD_KEY: return "loading the key failed";
     case VESK_E_AUTH: return "the key was not accepted";
     case VESK_E_READ: return "reading the block failed";
     case VESK_E_WRITE: return "writing the block failed";
     case VESK_E_HALT: return "halting the card failed";
-    default: return rc < 0 ? "passed through from the reader library" : "reader status";
+    default: return "status passed through from the reader library";
     }
 }
 
@@ -32,7 +41,7 @@ int address_block(int absolute_block) { return absolute_block % 4; }
 }  // namespace
 
 std::string Failure::message() const {
-    std::string text = action + " failed: return code " + std::to_string(rc) + " (" + meaning(rc) + ")";
+    std::string text = action + " failed: return code " + std::to_string(rc) + " (" + meaning(*this) + ")";
     if (record_code == 0 && record_text.empty())
         text += "; nothing recorded";
     else
@@ -73,9 +82,11 @@ bool Session::open(CardInfo *card) {
     clear_record();
     int rc = Quen_ConnectVelm40(options_.port, options_.baud);
     if (rc != 0) {
-        print_failure(capture("connecting to the reader (port " + std::to_string(options_.port) + ", " +
-                                  std::to_string(options_.baud) + " baud)",
-                              rc));
+        Failure f = capture("connecting to the reader (port " + std::to_string(options_.port) + ", " +
+                                std::to_string(options_.baud) + " baud)",
+                            rc);
+        f.connecting = true;
+        print_failure(f);
         return false;
     }
     connected_ = true;

@@ -68,6 +68,7 @@ struct Failure {
     int rc = 0;
     int record_code = 0;
     std::string record_text;   // UTF-8
+    bool connecting = false;   // Quen_ConnectVelm40's codes mean other things
     std::string message() const;
     std::string json() const;
 };
