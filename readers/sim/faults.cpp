@@ -29,9 +29,9 @@ bool parse_long(const std::string &s, long lo, long hi, long *out) {
 
 }  // namespace
 
-bool Faults::configure(const char *spec, std::string *error) {
-    const std::string text = spec ? spec : "";
-    if (text == spec_) return true;
+bool Faults::configure(const char *setting, std::string *error) {
+    const std::string text = setting ? setting : "";
+    if (text == setting_) return true;
 
     Rule rules[kMaxRules];
     int count = 0;
@@ -87,7 +87,7 @@ bool Faults::configure(const char *spec, std::string *error) {
         if (comma == text.size()) break;
     }
 
-    spec_ = text;
+    setting_ = text;
     std::memcpy(rules_, rules, sizeof rules);
     rule_count_ = count;
     std::memset(calls_, 0, sizeof calls_);

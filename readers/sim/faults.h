@@ -12,10 +12,10 @@ namespace rfsim {
 
 class Faults {
   public:
-    // Replaces the plan and restarts the call counts, unless spec is the one
-    // already in force (then counting goes on). A malformed spec changes
+    // Replaces the plan and restarts the call counts, unless the setting is the one
+    // already in force (then counting goes on). A malformed setting changes
     // nothing and explains itself in *error.
-    bool configure(const char *spec, std::string *error);
+    bool configure(const char *setting, std::string *error);
     // Counts one call of entry; true when that call is to fail with *status.
     bool take(vesk::EntryIndex entry, int *status) noexcept;
 
@@ -27,7 +27,7 @@ class Faults {
     };
     static constexpr int kMaxRules = 64;
 
-    std::string spec_;
+    std::string setting_;
     Rule rules_[kMaxRules] = {};
     int rule_count_ = 0;
     long calls_[vesk::kEntryCount] = {};

@@ -198,7 +198,7 @@ TEST(HostFaults, InjectedStatusesSurfaceAsDocumentedCodes) {
     rf();
     enum Op { Detect, Serial, Login, Read, Write, Sleep };
     const struct {
-        const char *spec;
+        const char *rules;
         Op op;
         int returned;
         int recorded;
@@ -219,10 +219,10 @@ TEST(HostFaults, InjectedStatusesSurfaceAsDocumentedCodes) {
         {"rf_halt=12", Sleep, VESK_E_HALT, 12, "休眠失败!"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.spec);
-        set_env("RFSIM_FAULT", c.spec);
+        SCOPED_TRACE(c.rules);
+        set_env("RFSIM_FAULT", c.rules);
         ASSERT_EQ(Quen_ConnectVelm40(1, 9600), 0);
-        // These specs leave the login's five calls alone.
+        // These rule lists leave the login's five calls alone.
         if (c.op == Read || c.op == Write || c.op == Sleep) {
             ASSERT_EQ(Quen_Login_With_UserKey(1, kFactoryKey.data(), 0), 0);
         }

@@ -7,8 +7,8 @@ using namespace st;
 
 namespace {
 
-int open_with_faults(const char *spec) {
-    set_env("RFSIM_FAULT", spec);
+int open_with_faults(const char *rules) {
+    set_env("RFSIM_FAULT", rules);
     return rf().init(1, 9600);
 }
 
@@ -33,11 +33,11 @@ TEST(FaultSpec, MalformedSpecsRefuseToOpenWithOneMessage) {
         "rf_read=5,,rf_halt=1",
         "rf_read=99999999999",  // beyond 32 bits
     };
-    for (const char *spec : bad) {
+    for (const char *rules : bad) {
         testing::internal::CaptureStderr();
-        EXPECT_EQ(open_with_faults(spec), RF_INIT_BAD_SETTING) << spec;
+        EXPECT_EQ(open_with_faults(rules), RF_INIT_BAD_SETTING) << rules;
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find("rfsim: RFSIM_FAULT"), std::string::npos) << spec << ": " << err;
+        EXPECT_NE(err.find("rfsim: RFSIM_FAULT"), std::string::npos) << rules << ": " << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
 }
@@ -45,7 +45,7 @@ TEST(FaultSpec, MalformedSpecsRefuseToOpenWithOneMessage) {
 TEST(FaultSpec, WellFormedSpecsOpen) {
     const char *good[] = {"", "  ", "rf_read=5", " rf_read # 2 = 5 , rf_halt=-1 ", "rf_init#3=-4",
                           "rf_select=2147483647", "rf_select=-2147483648"};
-    for (const char *spec : good) EXPECT_GT(open_with_faults(spec), 0) << spec;
+    for (const char *rules : good) EXPECT_GT(open_with_faults(rules), 0) << rules;
 }
 
 TEST(FaultSpec, NthCallAndEveryCall) {
@@ -89,7 +89,7 @@ TEST(FaultSpec, InitFaultCountsOpens) {
     EXPECT_GT(rf().init(1, 9600), 0);
 }
 
-// Counting goes on while the spec stays the same and starts over when it
+// Counting goes on while the rule list stays the same and starts over when it
 // changes.
 TEST(FaultSpec, CountsRestartOnlyWhenTheSpecChanges) {
     int h = open_with_faults("rf_beep#2=6");
@@ -99,7 +99,7 @@ TEST(FaultSpec, CountsRestartOnlyWhenTheSpecChanges) {
     h = open_with_faults("rf_beep#2=7");
     EXPECT_EQ(rf().beep(h, 10), RF_OK);
     EXPECT_EQ(rf().beep(h, 10), 7);
-    // A bad spec leaves the plan in force.
+    // A bad rule list leaves the plan in force.
     testing::internal::CaptureStderr();
     EXPECT_EQ(open_with_faults("nonsense"), RF_INIT_BAD_SETTING);
     testing::internal::GetCapturedStderr();
