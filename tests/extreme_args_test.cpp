@@ -71,3 +71,13 @@ TEST_F(Extreme, OnlyKeyTypeOneIsKeyBEvenWhenTheLowByteIsOne) {
         EXPECT_EQ(rec.calls()[4], "rf_authentication(7,4," + std::to_string(sector) + ")") << sector;
     }
 }
+
+TEST(ExtremeRecord, FormattingErrorRecordsTheCodeWithAnEmptyText) {
+    // In the C locale a wide character outside ASCII cannot be converted:
+    // vsnprintf fails partway, and no half-formatted text is kept.
+    SetLastErrMsg(9, "a long earlier text");
+    EXPECT_EQ(SetLastErrMsg(3, "abc%lsdef", L"\x4E2D"), 3);
+    const vt::Record r = vt::last_error();
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.text, "");
+}
