@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t real : {mifare::IMAGE_SIZE_1K, mifare::IMAGE_SIZE_4K}) {
         if (size == real) continue;
         std::vector<uint8_t> padded(real, 0);
-        std::memcpy(padded.data(), data, size < real ? size : real);
+        if (size > 0) std::memcpy(padded.data(), data, size < real ? size : real);
         images.push_back(padded);
     }
     for (const auto &bytes : images) {
