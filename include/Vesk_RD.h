@@ -89,7 +89,8 @@ extern "C" {
 /*
  * Formats `format` (printf rules) into a 1024-byte buffer and stores `code`
  * and the text as the last-error record. A text longer than 1023 bytes is cut
- * to 1023 bytes; it is always NUL-terminated. A null `format` records an empty
+ * to 1023 bytes; it is always NUL-terminated. A null `format`, or one that
+ * vsnprintf fails on (say, an unconvertible wide string), records an empty
  * text. Returns `code` unchanged. Host applications may record their own
  * failures here.
  */

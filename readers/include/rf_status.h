@@ -20,7 +20,7 @@ enum rf_status {
     RF_ERR_NO_KEY = 7,        /* no key loaded for this key mode and sector */
     RF_ERR_SELECT = 8,        /* no card with that serial value, or not anticollided first */
     RF_ERR_CARD_TYPE = 9,     /* the card in the field is not a Mifare Classic 1K or 4K */
-    RF_ERR_IO = 10,           /* the card file could not be written */
+    RF_ERR_IO = 10,           /* the card file could not be read or written */
     RF_ERR_COMM = 11,         /* the reader or card stopped answering (card removed, service gone) */
     RF_ERR_HALTED = 12        /* the card is halted: only a request for all cards wakes it */
 };
@@ -32,7 +32,8 @@ enum rf_init_error {
     RF_INIT_CARD_FILE = -3,   /* the card file cannot be read or has the wrong size */
     RF_INIT_NO_SERVICE = -4,  /* the smart-card service is not running */
     RF_INIT_NO_READER = -5,   /* the service knows no reader at all */
-    RF_INIT_BUSY = -6         /* no free handle */
+    RF_INIT_BUSY = -6,        /* no free handle */
+    RF_INIT_BAD_SETTING = -7  /* a setting of the reader (simulated reader: RFSIM_FAULT, RFSIM_NO_CARD) is malformed */
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "last_error.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "Vesk_RD.h"
 
@@ -16,25 +17,24 @@ LastErrorRecord g_record;
 int g_mf_status = 0;
 
 /* Copies at most size-1 bytes and always terminates. Reads and writes stay
- * inside both buffers even if `src` is rewritten while we copy. */
+ * inside both buffers even if `src` is rewritten while we copy: the length is
+ * taken once and bounded, and the terminator is ours, not the source's. */
 void bounded_copy(char *dst, const char *src, int size) noexcept {
-    int i = 0;
-    for (; i < size - 1; ++i) {
-        const char c = src[i];
-        dst[i] = c;
-        if (c == '\0') return;
-    }
-    dst[i] = '\0';
+    const size_t n = strnlen(src, static_cast<size_t>(size - 1));
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
 }
 
 }  // namespace
 
 int record_failure_v(int code, const char *format, va_list args) noexcept {
-    char scratch[kMessageSize] = {};
-    if (format != nullptr) {
-        // C99 vsnprintf always terminates and cuts at 1023 bytes.
-        std::vsnprintf(scratch, sizeof scratch, format, args);
-    }
+    // No zero fill: only the bytes up to the terminator are ever read, and
+    // clearing 1024 bytes was most of the cost of a short message.
+    char scratch[kMessageSize];
+    scratch[0] = '\0';
+    // C99 vsnprintf always terminates and cuts at 1023 bytes. A formatting
+    // error leaves no text we could trust, so it records an empty one.
+    if (format != nullptr && std::vsnprintf(scratch, sizeof scratch, format, args) < 0) scratch[0] = '\0';
     g_record.code = code;
     bounded_copy(g_record.message, scratch, kMessageSize);
     return code;

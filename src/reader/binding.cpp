@@ -49,10 +49,13 @@ VESK_API int VESK_CALL Quen_ControlBuzzer(void) noexcept {
 VESK_API int VESK_CALL Quen_ConnectVelm40(int port, int baud) noexcept {
     const int loaded = load_reader_library();
     if (loaded != 0) return loaded;
-    g_reader_handle = entry<rf_init_fn>(kRfInit)(port, baud);
-    if (g_reader_handle < 0) {
-        record_failure(-1, msg::kOpenPortFailed, g_reader_handle);
-        return g_reader_handle;
+    // Answer from our own copy: another thread's connect may overwrite the
+    // shared handle before we return.
+    const int handle = entry<rf_init_fn>(kRfInit)(port, baud);
+    g_reader_handle = handle;
+    if (handle < 0) {
+        record_failure(-1, msg::kOpenPortFailed, handle);
+        return handle;
     }
     Quen_ControlBuzzer();
     return 0;

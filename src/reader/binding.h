@@ -27,6 +27,12 @@ inline Fn entry(EntryIndex index) noexcept {
  * every operation that finds no open reader to call. */
 int fail_not_open() noexcept;
 
+/* Anticollision then selection of the card it names: the step that card
+ * detection and login share. Records (s, "读卡器感应区没有卡") and returns -2
+ * when rf_anticoll fails, records (s, "选卡失败!") and returns s when rf_select
+ * fails; on 0 the answer byte is in *answer. */
+int select_card(unsigned char *answer) noexcept;
+
 }  // namespace vesk
 
 #endif

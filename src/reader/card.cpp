@@ -24,6 +24,20 @@ int read_series_no(unsigned char *serial) noexcept {
 }
 
 }  // namespace
+
+int select_card(unsigned char *answer) noexcept {
+    unsigned int value = 0;
+    int status = entry<rf_anticoll_fn>(kRfAnticoll)(g_reader_handle, 0, &value);
+    if (status != 0) {
+        record_failure(status, msg::kNoCardInField);
+        return VESK_E_BIND;
+    }
+    *answer = 0;
+    status = entry<rf_select_fn>(kRfSelect)(g_reader_handle, value, answer);
+    if (status != 0) return record_failure(status, msg::kSelectFailed);
+    return 0;
+}
+
 }  // namespace vesk
 
 using namespace vesk;
@@ -41,15 +55,9 @@ VESK_API int VESK_CALL Quen_RequestCardExist(unsigned char *serial, unsigned cha
     const int read = read_series_no(scratch);
     if (read != 0) return record_failure(read, msg::kReadSerialFailed);
 
-    unsigned int value = 0;
-    int status = entry<rf_anticoll_fn>(kRfAnticoll)(g_reader_handle, 0, &value);
-    if (status != 0) {
-        record_failure(status, msg::kNoCardInField);
-        return VESK_E_BIND;
-    }
     unsigned char answer_byte = 0;
-    status = entry<rf_select_fn>(kRfSelect)(g_reader_handle, value, &answer_byte);
-    if (status != 0) return record_failure(status, msg::kSelectFailed);
+    const int selected = select_card(&answer_byte);
+    if (selected != 0) return selected;
 
     if (serial != nullptr) {
         for (int i = 0; i < VESK_SERIAL_SIZE; ++i) serial[i] = scratch[i];

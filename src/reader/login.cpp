@@ -16,15 +16,9 @@ extern "C" VESK_API int VESK_CALL Quen_Login_With_UserKey(int sector, const unsi
         record_failure(status, msg::kNoCardInField);
         return VESK_E_BIND;
     }
-    unsigned int value = 0;
-    status = entry<rf_anticoll_fn>(kRfAnticoll)(handle, 0, &value);
-    if (status != 0) {
-        record_failure(status, msg::kNoCardInField);
-        return VESK_E_BIND;
-    }
     unsigned char answer = 0;
-    status = entry<rf_select_fn>(kRfSelect)(handle, value, &answer);
-    if (status != 0) return record_failure(status, msg::kSelectFailed);
+    const int selected = select_card(&answer);
+    if (selected != 0) return selected;
 
     // A null key would only crash inside the reader library.
     status = key == nullptr ? -1 : entry<rf_load_key_fn>(kRfLoadKey)(handle, key_mode, sector, key);

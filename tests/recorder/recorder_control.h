@@ -13,8 +13,9 @@ extern "C" {
 
 /* Forget the log, the script and every call count. */
 typedef void (*rec_reset_fn)(void);
-/* The nth call (from 1; 0 = every call) of `entry` returns `status`. For
- * rf_init the status is the handle it returns (default 7). */
+/* The nth call (from 1; 0 = every call; -k = every kth call) of `entry`
+ * returns `status`. For rf_init the status is the handle it returns
+ * (default 7). */
 typedef void (*rec_script_fn)(const char *entry, int nth, int status);
 /* What the nth rf_anticoll call (0 = every call) writes as the serial value
  * (default 0x12345678). */
