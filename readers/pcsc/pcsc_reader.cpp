@@ -45,6 +45,7 @@ enum class Command { GetUid, LoadKeys, Authenticate, Read, Update };
 
 struct Reader {
     bool open;
+    int port;
     SCARDCONTEXT context;
     char name[kMaxReaderName];
 
@@ -307,10 +308,20 @@ int find_reader(SCARDCONTEXT context, int port, char *name)
 
 }  // namespace
 
+RF_EXPORT int VESK_CALL rf_exit(int handle);
+
 RF_EXPORT int VESK_CALL rf_init(int port, int baud)
 {
     (void)baud;  // no serial line under PC/SC
+    // Opening a port again replaces its earlier handle, as reopening a serial
+    // port would: a host that reconnects without closing (Vesk_RD does)
+    // never runs out of handles.
     int slot = 0;
+    while (slot < kMaxHandles && !(g_readers[slot].open && g_readers[slot].port == port))
+        ++slot;
+    if (slot < kMaxHandles)
+        rf_exit(slot + 1);
+    slot = 0;
     while (slot < kMaxHandles && g_readers[slot].open)
         ++slot;
     if (slot == kMaxHandles)
@@ -327,6 +338,7 @@ RF_EXPORT int VESK_CALL rf_init(int port, int baud)
     Reader &r = g_readers[slot];
     std::memset(&r, 0, sizeof r);
     r.open = true;
+    r.port = port;
     r.context = context;
     std::memcpy(r.name, name, sizeof name);
     forget_card(r);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,6 +32,7 @@ constexpr const char *kPcscdCandidates[] = {"/usr/sbin/pcscd", "/usr/local/sbin/
 constexpr const char *kVpcdConfig = "/etc/reader.conf.d/vpcd";
 
 pid_t g_pcscd = -1;
+int g_lock = -1;
 
 std::string find_pcscd()
 {
@@ -113,6 +115,23 @@ std::vector<std::string> list_readers()
 }
 
 }  // namespace
+
+void lock_stack()
+{
+    if (g_lock >= 0)
+        return;
+    g_lock = open("/tmp/vesk-pcsc.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (g_lock >= 0)
+        while (flock(g_lock, LOCK_EX) != 0 && errno == EINTR) {
+        }
+}
+
+void unlock_stack()
+{
+    if (g_lock >= 0)
+        close(g_lock);
+    g_lock = -1;
+}
 
 bool in_ci()
 {
@@ -352,6 +371,7 @@ long VirtualCard::count(const std::string &name) const
 
 void PcscTest::SetUp()
 {
+    lock_stack();
     work_dir_ = make_work_dir();
     const std::string why = stack_unavailable();
     if (!why.empty())
@@ -377,10 +397,12 @@ void PcscTest::TearDown()
         remove_work_dir(work_dir_);
     else
         std::printf("logs of the PC/SC stack: %s\n", work_dir_.c_str());
+    unlock_stack();
 }
 
 void EmptyReaderListTest::SetUp()
 {
+    lock_stack();
     work_dir_ = make_work_dir();
     const std::string why = stack_unavailable();
     if (!why.empty())
@@ -397,6 +419,7 @@ void EmptyReaderListTest::TearDown()
     stop_pcscd();
     if (!HasFailure() && !IsSkipped())
         remove_work_dir(work_dir_);
+    unlock_stack();
 }
 
 void PcscTest::insert_card(const std::vector<std::string> &extra)

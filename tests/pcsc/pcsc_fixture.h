@@ -42,6 +42,13 @@ class VirtualCard {
     std::string report_;
 };
 
+// There is one pcscd and one vpcd reader per machine, shared by every
+// checkout: a test holds this lock (a flock on /tmp/vesk-pcsc.lock) from its
+// SetUp to its TearDown, so test runs of different build trees, and
+// benchmarks using this fixture, take turns.
+void lock_stack();
+void unlock_stack();
+
 class PcscTest : public ::testing::Test {
   protected:
     void SetUp() override;
