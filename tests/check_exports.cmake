@@ -1,15 +1,6 @@
 # Compares the defined dynamic symbols of LIB with the names listed in DEF.
-file(STRINGS ${DEF} def_lines)
-set(expected "")
-set(in_exports FALSE)
-foreach(line IN LISTS def_lines)
-  string(STRIP "${line}" line)
-  if(line STREQUAL "EXPORTS")
-    set(in_exports TRUE)
-  elseif(in_exports AND NOT line STREQUAL "")
-    list(APPEND expected ${line})
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/def_names.cmake)
+vesk_def_names(${DEF} expected)
 list(SORT expected)
 
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)

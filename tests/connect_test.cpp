@@ -1,6 +1,5 @@
 // Binding the reader library, connect, beep and close.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <string>
@@ -12,28 +11,8 @@ using Calls = std::vector<std::string>;
 using vt::gbk;
 using vt::last_error;
 
-namespace {
-
-std::string executable_path() {
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
-}
-
-}  // namespace
-
-TEST(Connect, WithoutReaderLibraryPrintsNoticeEveryTimeAndKeepsRecord) {
-    SetLastErrMsg(55, "earlier");
-    const std::string expected = executable_path() + ": 动态库加载失败!\n";
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(Quen_ConnectVelm40(1, 9600), -1);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
-    }
-    const vt::Record r = last_error();
-    EXPECT_EQ(r.code, 55);
-    EXPECT_EQ(r.text, "earlier");
-}
+// The notice when no reader library can be loaded is shown in each
+// platform's way: notice_posix_test.cpp, notice_win32_test.cpp.
 
 TEST(Connect, SuccessInitsWithCallerSettingsAndBeepsOnce) {
     vt::Recorder rec;

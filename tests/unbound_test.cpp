@@ -47,9 +47,10 @@ TEST(Unbound, BeforeAnyConnect) {
 }
 
 TEST(Unbound, AfterLoadFailure) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Quen_ConnectVelm40(1, 9600), -1);
-    testing::internal::GetCapturedStderr();
+    {
+        vt::QuietNotice quiet;
+        EXPECT_EQ(Quen_ConnectVelm40(1, 9600), -1);
+    }
     for (const Operation &op : kOperations) expect_port_not_open(op);
     EXPECT_EQ(Quen_CloseVelm40(), 0);
 }

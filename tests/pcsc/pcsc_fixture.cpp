@@ -253,6 +253,38 @@ std::string hex(const unsigned char *bytes, int n)
     return out;
 }
 
+RunResult run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+              const std::string &work_dir)
+{
+    const std::string out_path = work_dir + "/run.out", err_path = work_dir + "/run.err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
+        const int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        std::vector<char *> args;
+        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    RunResult r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const auto slurp = [](const std::string &path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    return r;
+}
+
 // ---- VirtualCard
 
 VirtualCard::~VirtualCard() { stop(); }

@@ -108,6 +108,15 @@ void remove_work_dir(const std::string &dir);
 
 std::string hex(const unsigned char *bytes, int n);
 
+struct RunResult {
+    int status = -1;  // exit status, 128 + signal when killed
+    std::string out, err;
+};
+// Runs a program to its end with `env` added to this process's environment;
+// its output goes through files in `work_dir`.
+RunResult run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+              const std::string &work_dir);
+
 }  // namespace pt
 
 #endif

@@ -82,10 +82,17 @@ std::vector<unsigned char> sample_image()
 
 class ReaderTest : public pt::PcscTest {
   protected:
+    // Every handle a test opens is closed, so no PC/SC context outlives it.
+    void TearDown() override
+    {
+        for (int h : handles_) rf.exit(h);
+        pt::PcscTest::TearDown();
+    }
     int open()
     {
         const int handle = rf.init(reader_port(), 9600);
         EXPECT_GT(handle, 0);
+        handles_.push_back(handle);
         return handle;
     }
     // request + anticoll + select on the inserted card.
@@ -105,6 +112,7 @@ class ReaderTest : public pt::PcscTest {
         ASSERT_EQ(rf.authentication(h, mode, sector), RF_OK);
     }
     Rf rf;
+    std::vector<int> handles_;
 };
 
 }  // namespace
@@ -113,7 +121,9 @@ TEST_F(ReaderTest, InitTakesTheReaderIndexAndIgnoresBaud)
 {
     const int h = rf.init(reader_port(), 0);
     EXPECT_GT(h, 0);
+    handles_.push_back(h);
     const int second = rf.init(reader_port(), -5);
+    handles_.push_back(second);
     EXPECT_GT(second, 0);
     EXPECT_NE(second, h) << "each init is a handle of its own";
     EXPECT_EQ(rf.init(-1, 9600), RF_INIT_BAD_PORT);

@@ -54,6 +54,11 @@ class VeskRdPcsc : public pt::PcscTest {
         insert_card({"--image", write_image("card.mfd", numbered_image())});
         ASSERT_EQ(Quen_ConnectVelm40(reader_port(), 9600), 0);
     }
+    void TearDown() override
+    {
+        Quen_CloseVelm40();
+        pt::PcscTest::TearDown();
+    }
     void *lib_ = nullptr;
 };
 

@@ -8,7 +8,11 @@
 #include "frame/rf_api.h"
 #include "recorder_control.h"
 
+#ifdef _WIN32
+#define REC_EXPORT extern "C" __declspec(dllexport)
+#else
 #define REC_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

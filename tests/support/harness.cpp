@@ -1,28 +1,11 @@
 #include "harness.h"
 
-#include <dlfcn.h>
-#include <iconv.h>
+#include "os.h"
 
 #include <cstdio>
 #include <stdexcept>
 
 namespace vt {
-
-std::string gbk(const std::string &utf8) {
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv has no GBK");
-    std::string in = utf8;
-    std::string out(in.size() * 2 + 4, '\0');
-    char *src = in.data();
-    size_t src_left = in.size();
-    char *dst = out.data();
-    size_t dst_left = out.size();
-    const size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1)) throw std::runtime_error("not convertible to GBK: " + utf8);
-    out.resize(out.size() - dst_left);
-    return out;
-}
 
 std::string gbk_format(const std::string &utf8_format, int value) {
     const std::string format = gbk(utf8_format);
@@ -39,19 +22,18 @@ Record last_error() {
 }
 
 std::string Recorder::path(const std::string &variant) {
-    return std::string(VESK_RECORDER_DIR) + "/" + variant + "/libRfReader.so";
+    return os::recorder_dir() + "/" + variant + "/" + os::kReaderFileName;
 }
 
 template <typename Fn>
 static Fn must(void *handle, const char *name) {
-    void *p = dlsym(handle, name);
+    void *p = os::find_symbol(handle, name);
     if (p == nullptr) throw std::runtime_error(std::string("recorder lacks ") + name);
     return reinterpret_cast<Fn>(p);
 }
 
 Recorder::Recorder(const std::string &variant) {
-    handle_ = dlopen(path(variant).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) throw std::runtime_error(dlerror());
+    handle_ = os::load_library(path(variant));
     reset_ = must<rec_reset_fn>(handle_, "rec_reset");
     script_ = must<rec_script_fn>(handle_, "rec_script");
     serial_ = must<rec_serial_fn>(handle_, "rec_serial");
@@ -65,7 +47,7 @@ Recorder::Recorder(const std::string &variant) {
 Recorder::~Recorder() { unload(); }
 
 void Recorder::unload() {
-    if (handle_ != nullptr) dlclose(handle_);
+    if (handle_ != nullptr) os::unload_library(handle_);
     handle_ = nullptr;
 }
 

@@ -10,8 +10,26 @@
 
 namespace vt {
 
-// Converts UTF-8 to GBK with iconv, independently of the library's escapes.
+// Converts UTF-8 to GBK, independently of the library's escapes: iconv on
+// POSIX, the system's code page 936 tables on Windows.
 std::string gbk(const std::string &utf8);
+
+// Full path of the running test program.
+std::string executable_path();
+
+// Keeps the load-failure notice of Vesk_RD from the user while it lives
+// (stderr captured; on Windows the message box caught), for tests that
+// provoke the notice but check it elsewhere.
+class QuietNotice {
+  public:
+    QuietNotice();
+    ~QuietNotice();
+    QuietNotice(const QuietNotice &) = delete;
+    QuietNotice &operator=(const QuietNotice &) = delete;
+
+  private:
+    void *state_;
+};
 
 struct Record {
     int code;
@@ -23,7 +41,8 @@ Record last_error();
 std::string gbk_format(const std::string &utf8_format, int value);
 
 // The recording reader library, loaded by its full path so that Vesk_RD's
-// bare-name load finds the same object by its SONAME.
+// load finds the same object: by its SONAME on POSIX, as the already loaded
+// module RfReader.dll on Windows.
 class Recorder {
   public:
     explicit Recorder(const std::string &variant = "complete");

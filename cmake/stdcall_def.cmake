@@ -1,0 +1,23 @@
+# Writes OUT, the .def file the 32-bit Windows link uses: the names of DEF,
+# each with the @<bytes> that the compiler gave its stdcall symbol in OBJECTS
+# (cdecl names stay bare). The link then exports the bare names (--kill-at)
+# while the import library keeps the decorated ones that callers reference.
+include(${CMAKE_CURRENT_LIST_DIR}/def_names.cmake)
+vesk_def_names(${DEF} names)
+file(GLOB_RECURSE objects "${OBJECT_DIR}/*.obj")
+execute_process(COMMAND ${NM} --defined-only ${objects} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${objects}")
+endif()
+get_filename_component(library ${OUT} NAME_WE)
+set(text "LIBRARY ${library}\nEXPORTS\n")
+foreach(name IN LISTS names)
+  if(symbols MATCHES "[\r\n][0-9a-fA-F]+ T _${name}(@[0-9]+)[\r\n]")
+    string(APPEND text "    ${name}${CMAKE_MATCH_1}\n")
+  elseif(symbols MATCHES "[\r\n][0-9a-fA-F]+ T _${name}[\r\n]")
+    string(APPEND text "    ${name}\n")
+  else()
+    message(FATAL_ERROR "no symbol for ${name} in ${OBJECT_DIR}")
+  endif()
+endforeach()
+file(WRITE ${OUT} "${text}")
