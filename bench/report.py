@@ -54,10 +54,30 @@ def record(results):
         print(f"| {label} | {a:.1f} ({a / base0:.2f}x) | {b:.1f} ({b / base1:.2f}x) |")
 
 
+def pcsc(results):
+    path = os.path.join(results, "bench_pcsc.json")
+    if not os.path.exists(path):
+        return
+    with open(path) as f:
+        runs = [b for b in json.load(f)["benchmarks"] if b.get("aggregate_name") in (None, "median")]
+    if not runs or "apdus_per_dump" not in runs[0]:
+        print("\nPC/SC dump: not measured (no PC/SC stack)")
+        return
+    b = runs[0]
+    print("\nA 1K dump (16 logins, 64 reads) through the PC/SC reader library and pcscd\n")
+    print("| what | figure |")
+    print("|---|---|")
+    print(f"| APDUs of the first dump (fewest 97) | {b['apdus_first_dump']:.0f} (ratio {b['ratio_first_to_97']:.3f}) |")
+    print(f"| APDUs of each later dump (fewest 96) | {b['apdus_per_dump']:.0f} (ratio {b['ratio_to_96']:.3f}) |")
+    print(f"| wall time per dump | {b['real_time']:.0f} ms |")
+    print(f"| wall time per APDU | {b['s_per_apdu'] * 1000:.1f} ms |")
+
+
 def main():
     results = sys.argv[1]
     overhead(results)
     record(results)
+    pcsc(results)
 
 
 if __name__ == "__main__":
