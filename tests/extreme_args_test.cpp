@@ -75,6 +75,9 @@ TEST_F(Extreme, OnlyKeyTypeOneIsKeyBEvenWhenTheLowByteIsOne) {
 TEST(ExtremeRecord, FormattingErrorRecordsTheCodeWithAnEmptyText) {
     // In the C locale a wide character outside ASCII cannot be converted:
     // vsnprintf fails partway, and no half-formatted text is kept.
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows C runtime drops the character instead of failing";
+#endif
     SetLastErrMsg(9, "a long earlier text");
     EXPECT_EQ(SetLastErrMsg(3, "abc%lsdef", L"\x4E2D"), 3);
     const vt::Record r = vt::last_error();
